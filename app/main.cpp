@@ -4,4 +4,6 @@
 #include "app/start.h"
 #include "toolkit/runtime.h"
 
-int main() { return RunProcess(StartProgram); }
+int main() {
+    return RunProcess(StartProgram);
+}

@@ -40,18 +40,10 @@ Text BuildRequestUrl(QueryKind kind, QueryPage page, const Text& keyword) {
     const KindParts& parts = kindParts[static_cast<int>(kind)];
     const bool list = page == QueryPage::List;
     const std::string_view pieces[] = {
-        "http://",
-        serviceHost,
-        list ? listPath : statisticsPath,
-        "?m=http://",
-        demoSiteHost,
-        "/ruanjianyanshi/chaxunweb/",
-        "&z=",
-        accountKey,
-        parts.kindSegment,
-        "&k=",
-        keyword,
-        list ? parts.listTail : parts.statisticsTail,
+        "http://",    serviceHost,  list ? listPath : statisticsPath,
+        "?m=http://", demoSiteHost, "/ruanjianyanshi/chaxunweb/",
+        "&z=",        accountKey,   parts.kindSegment,
+        "&k=",        keyword,      list ? parts.listTail : parts.statisticsTail,
     };
     std::size_t size = 0;
     for (const auto piece : pieces) size += piece.size();

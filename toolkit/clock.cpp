@@ -43,8 +43,8 @@ LocalDateTime AtMidnight(const LocalDateTime& value) {
 
 Text DateTimeToText(const LocalDateTime& value) {
     char buffer[96];
-    int length = std::snprintf(buffer, sizeof buffer, "%d年%d月%d日", value.year, value.month,
-                               value.day);
+    int length =
+        std::snprintf(buffer, sizeof buffer, "%d年%d月%d日", value.year, value.month, value.day);
     const std::size_t room = sizeof buffer - length;
     if (value.second != 0) {
         std::snprintf(buffer + length, room, "%d时%d分%d秒", value.hour, value.minute,
@@ -57,4 +57,6 @@ Text DateTimeToText(const LocalDateTime& value) {
     return Utf8ToCodePage936(buffer);
 }
 
-void SetClockSourceForTesting(ClockSource source) { clockSource = source; }
+void SetClockSourceForTesting(ClockSource source) {
+    clockSource = source;
+}

@@ -66,7 +66,9 @@ void InitialiseToolkit() {
     QApplication::setQuitOnLastWindowClosed(true);
 }
 
-void RegisterExitRoutine(void (*routine)()) { exitRoutines().push_back(routine); }
+void RegisterExitRoutine(void (*routine)()) {
+    exitRoutines().push_back(routine);
+}
 
 void RunExitRoutines() {
     auto routines = std::move(exitRoutines());
@@ -87,7 +89,9 @@ int RunEventLoop() {
     return quitCode;
 }
 
-void ShutdownToolkit() { application().reset(); }
+void ShutdownToolkit() {
+    application().reset();
+}
 
 int RunProcess(int (*startProgram)()) {
     InstallFatalHandlers();

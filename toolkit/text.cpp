@@ -27,5 +27,6 @@ QString FromText(const std::string& text) {
     const int units = MultiByteToWideChar(CP_GBK, 0, text.data(), length, nullptr, 0);
     std::vector<char16_t> wide(units > 0 ? units : 0);
     if (units > 0) MultiByteToWideChar(CP_GBK, 0, text.data(), length, wide.data(), units);
-    return QString(reinterpret_cast<const QChar*>(wide.data()), static_cast<qsizetype>(wide.size()));
+    return QString(reinterpret_cast<const QChar*>(wide.data()),
+                   static_cast<qsizetype>(wide.size()));
 }

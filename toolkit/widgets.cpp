@@ -3,10 +3,10 @@
 
 #include "toolkit/widgets.h"
 
+#include <qdrawutil.h>
 #include <QBuffer>
 #include <QEvent>
 #include <QPainter>
-#include <qdrawutil.h>
 #include <QWebEngineCertificateError>
 #include <QWebEngineProfile>
 #include <QWebEngineUrlRequestJob>
@@ -176,7 +176,9 @@ SilentPage::SilentPage(QObject* parent) : QWebEnginePage(parent) {
 }
 
 void SilentPage::javaScriptAlert(const QUrl&, const QString&) {}
-bool SilentPage::javaScriptConfirm(const QUrl&, const QString&) { return false; }
+bool SilentPage::javaScriptConfirm(const QUrl&, const QString&) {
+    return false;
+}
 bool SilentPage::javaScriptPrompt(const QUrl&, const QString&, const QString&, QString*) {
     return false;
 }
@@ -222,6 +224,7 @@ void ToolkitWindow::raiseEvent(WindowEvent event) {
 void ToolkitWindow::startReportingSizeChanges() {
     m_reporting = true;
     m_reportedSize = clientSize();
+    m_reportedPosition = pos();
 }
 
 void ToolkitWindow::reportSizeIfChanged() {
@@ -237,7 +240,9 @@ void ToolkitWindow::resizeEvent(QResizeEvent* event) {
 
 void ToolkitWindow::moveEvent(QMoveEvent* event) {
     QWidget::moveEvent(event);
-    if (m_reporting) raiseEvent(WindowEvent::PositionChanged);
+    if (!m_reporting || pos() == m_reportedPosition) return;
+    m_reportedPosition = pos();
+    raiseEvent(WindowEvent::PositionChanged);
 }
 
 void ToolkitWindow::changeEvent(QEvent* event) {

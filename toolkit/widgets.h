@@ -110,6 +110,7 @@ private:
     std::vector<EventBinding> m_bindings;
     bool m_reporting = false;
     QSize m_reportedSize;
+    QPoint m_reportedPosition;
 };
 
 // Registers the scheme that staged navigations use; must run before the application object.

@@ -46,7 +46,8 @@ QWidget* CreateControl(QWidget* window, const ControlDescription& control) {
     widget->setObjectName(QString::fromUtf8(control.name));
     widget->setGeometry(control.left, control.top, control.width, control.height);
     widget->setEnabled(control.enabled);
-    if (!control.takesFocus) widget->setFocusPolicy(Qt::NoFocus);
+    // A web view hands its focus to its page; it must still count as a stop of the cycle.
+    widget->setFocusPolicy(control.takesFocus ? Qt::StrongFocus : Qt::NoFocus);
     HandleOf(widget);
     return widget;
 }
@@ -57,14 +58,13 @@ void BindClicks(QPushButton* button, std::span<const EventBinding> bindings) {
         if (binding.event != WindowEvent::Clicked || !binding.handler || name != binding.source) {
             continue;
         }
-        QObject::connect(button, &QPushButton::clicked, button, [handler = binding.handler] {
-            handler();
-        });
+        QObject::connect(button, &QPushButton::clicked, button,
+                         [handler = binding.handler] { handler(); });
     }
 }
 
-bool TakesFocus(const QWidget* widget, const ControlDescription& control) {
-    return control.takesFocus && control.enabled && widget->focusPolicy() != Qt::NoFocus;
+bool TakesFocus(const ControlDescription& control) {
+    return control.takesFocus && control.enabled;
 }
 
 }  // namespace
@@ -107,7 +107,7 @@ WindowHandle CreateWindowFromDescription(const WindowDescription& description) {
     QWidget* firstFocus = nullptr;
     QWidget* previous = nullptr;
     for (std::size_t i = controls.size(); i-- > 0;) {
-        if (!TakesFocus(controls[i], description.controls[i])) continue;
+        if (!TakesFocus(description.controls[i])) continue;
         if (previous) QWidget::setTabOrder(previous, controls[i]);
         if (!firstFocus) firstFocus = controls[i];
         previous = controls[i];

@@ -30,8 +30,8 @@ struct ControlDescription {
     int height = 0;
     bool enabled = true;
     bool takesFocus = true;
-    const char* text = "";  // caption of a button, initial text of an edit box (UTF-8)
-    int textSizeLevel = 2;  // web views: 0 smallest to 4 largest
+    const char* text = "";            // caption of a button, initial text of an edit box (UTF-8)
+    int textSizeLevel = 2;            // web views: 0 smallest to 4 largest
     const char* startPage = nullptr;  // web views: loaded once at creation; nullptr for none
     std::span<const StatusPartDescription> parts = {};  // status bars
 };
@@ -47,7 +47,7 @@ struct EventBinding {
 struct WindowDescription {
     const char* name = "";
     const char* caption = "";  // UTF-8
-    int width = 0;   // outer size; see CreateWindowFromDescription for the frame
+    int width = 0;             // outer size; see CreateWindowFromDescription for the frame
     int height = 0;
     bool escapeCloses = false;
     std::span<const ControlDescription> controls = {};  // in stacking order, top first
@@ -69,7 +69,7 @@ WindowHandle CreateWindowFromDescription(const WindowDescription& description);
 // The handle of the toolkit-made window or control with this object name, or 0.
 WindowHandle FindWindowNamed(std::string_view name);
 
-int ClientWidth(WindowHandle window);   // 0 while the window is minimised
+int ClientWidth(WindowHandle window);  // 0 while the window is minimised
 int ClientHeight(WindowHandle window);
 
 // The current text of an edit box or caption of a button, in code page 936.
