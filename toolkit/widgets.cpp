@@ -104,7 +104,8 @@ private:
 void RegisterNavigationScheme() {
     QWebEngineUrlScheme scheme(navigationScheme);
     scheme.setSyntax(QWebEngineUrlScheme::Syntax::Path);
-    scheme.setFlags(QWebEngineUrlScheme::LocalScheme);
+    // Not a local scheme: local content may not navigate to remote pages.
+    scheme.setFlags(QWebEngineUrlScheme::SecureScheme);
     QWebEngineUrlScheme::registerScheme(scheme);
 }
 
