@@ -10,7 +10,6 @@
 #include <array>
 
 const char creditLine[] = "Talvimer 开发组 出品";
-const char resultViewStartPage[] = TALVIMER_START_PAGE;
 
 namespace {
 
