@@ -8,6 +8,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/eventfd.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -17,6 +18,7 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <mutex>
 #include <set>
 #include <sstream>
@@ -36,6 +38,10 @@ using std::chrono::milliseconds;
 // waits for the output pipes to reach end-of-file once the child is gone.
 constexpr milliseconds kKillWait{30000};
 constexpr milliseconds kDrainWait{2000};
+// How long a start through setpriv may take to reach the program itself.
+constexpr milliseconds kExecWait{5000};
+// How long a stop waits for the rest of a process group to die and be reaped.
+constexpr milliseconds kGroupWait{2000};
 
 std::system_error systemError(int error, const std::string& what) {
     return std::system_error(error, std::generic_category(), what);
@@ -52,8 +58,7 @@ std::string variableName(const char* entry) {
 }
 
 std::vector<std::string> childEnvironment(const ProcessOptions& options) {
-    std::set<std::string> dropped(options.unsetEnvironment.begin(),
-                                  options.unsetEnvironment.end());
+    std::set<std::string> dropped(options.unsetEnvironment.begin(), options.unsetEnvironment.end());
     for (const auto& [name, value] : options.setEnvironment) dropped.insert(name);
     std::vector<std::string> entries;
     for (char** entry = environ; entry && *entry; ++entry) {
@@ -78,6 +83,48 @@ ExitStatus decode(const siginfo_t& info) {
 ExitStatus decodeWaitStatus(int status) {
     if (WIFEXITED(status)) return ExitStatus::exited(WEXITSTATUS(status));
     return ExitStatus::killedBy(WTERMSIG(status));
+}
+
+// Descendants orphaned by a stop would otherwise pass to PID 1, and an init that does not reap
+// (common in containers) keeps them as zombies for good.
+void becomeSubreaper() {
+    static std::once_flag once;
+    std::call_once(once, [] { ::prctl(PR_SET_CHILD_SUBREAPER, 1); });
+}
+
+// Kills and reaps what is left of a process group whose leader has been reaped: as subreaper this
+// process inherits the orphaned members. Ends when the group is empty or after kGroupWait.
+void reapGroup(pid_t group) {
+    const auto deadline = Clock::now() + kGroupWait;
+    for (;;) {
+        for (;;) {
+            siginfo_t info{};
+            if (::waitid(P_PGID, static_cast<id_t>(group), &info, WEXITED | WNOHANG) != 0 ||
+                info.si_pid == 0)
+                break;
+        }
+        // The group ID cannot be reused while any member, zombies included, still exists.
+        if (::kill(-group, SIGKILL) != 0 && errno == ESRCH) return;
+        if (Clock::now() >= deadline) return;
+        std::this_thread::sleep_for(milliseconds(2));
+    }
+}
+
+// setpriv arms the parent-death signal only once it runs; until it has gone on to exec the
+// program, a parent that dies leaves the child unarmed. Waiting for the exec closes that gap.
+void waitUntilExecuted(pid_t pid) {
+    const auto deadline = Clock::now() + kExecWait;
+    const std::string commPath = "/proc/" + std::to_string(pid) + "/comm";
+    while (Clock::now() < deadline) {
+        std::ifstream comm(commPath);
+        std::string name;
+        if (!std::getline(comm, name) || name != "setpriv") return;
+        siginfo_t info{};
+        if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+            info.si_pid == pid)
+            return;  // setpriv failed and exited
+        std::this_thread::sleep_for(milliseconds(1));
+    }
 }
 
 }  // namespace
@@ -181,7 +228,8 @@ void Process::State::finishDrain() {
 }
 
 std::optional<ExitStatus> Process::State::waitExit(milliseconds timeout) {
-    if (status) return status;
+    // Never signal with a PID of 0 or -1: kill() would take them as "our group" or "everyone".
+    if (status || pid <= 0) return status;
     const auto deadline = Clock::now() + timeout;
     for (;;) {
         // WNOWAIT keeps the zombie, and with it the PID and process group ID, until the group has
@@ -193,6 +241,7 @@ std::optional<ExitStatus> Process::State::waitExit(milliseconds timeout) {
             int ignored = 0;
             while (::waitpid(pid, &ignored, 0) < 0 && errno == EINTR) {
             }
+            if (ownGroup) reapGroup(pid);
             status = decode(info);
             return status;
         }
@@ -203,12 +252,12 @@ std::optional<ExitStatus> Process::State::waitExit(milliseconds timeout) {
         }
         const auto now = Clock::now();
         if (now >= deadline) return std::nullopt;
-        std::this_thread::sleep_for(
-            std::min<Clock::duration>(milliseconds(5), deadline - now));
+        std::this_thread::sleep_for(std::min<Clock::duration>(milliseconds(5), deadline - now));
     }
 }
 
 ExitStatus Process::State::stop(milliseconds grace) {
+    if (pid <= 0) return status.value_or(ExitStatus{});
     if (!status) {
         ::kill(pid, SIGTERM);
         if (!waitExit(grace)) {
@@ -219,6 +268,7 @@ ExitStatus Process::State::stop(milliseconds grace) {
                 int raw = 0;
                 while (::waitpid(pid, &raw, 0) < 0 && errno == EINTR) {
                 }
+                if (ownGroup) reapGroup(pid);
                 status = decodeWaitStatus(raw);
             }
         }
@@ -230,19 +280,38 @@ ExitStatus Process::State::stop(milliseconds grace) {
 Process::Process(std::vector<std::string> argv, ProcessOptions options)
     : m_state(std::make_unique<State>()) {
     if (argv.empty() || argv[0].empty()) throw systemError(EINVAL, "empty argv");
+    // Checked here so that a missing program fails alike with and without setpriv in front.
+    if (!isExecutableInPath(argv[0])) throw systemError(ENOENT, "cannot start " + argv[0]);
+    const bool throughSetpriv = options.endWithTest && isExecutableInPath("setpriv");
+    if (throughSetpriv) argv.insert(argv.begin(), {"setpriv", "--pdeathsig", "TERM", "--"});
     m_state->ownGroup = options.ownProcessGroup;
+    becomeSubreaper();
+
+    const Output* outputs[2] = {&options.stdoutTo, &options.stderrTo};
+    const bool capturing =
+        outputs[0]->kind == Output::Kind::Capture || outputs[1]->kind == Output::Kind::Capture;
+    if (capturing) {
+        m_state->wakeFd = ::eventfd(0, EFD_CLOEXEC);
+        if (m_state->wakeFd < 0) throw systemError(errno, "eventfd");
+    }
 
     std::vector<int> parentFds;  // closed in this process once the child has its copies
     auto cleanUp = [&] {
         for (int& fd : parentFds) closeFd(fd);
     };
-
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
+    // Everything a failed start leaves open in this process.
+    auto failure = [&](int error, const std::string& what) {
+        cleanUp();
+        posix_spawn_file_actions_destroy(&actions);
+        closeFd(m_state->readFd[0]);
+        closeFd(m_state->readFd[1]);
+        closeFd(m_state->wakeFd);
+        return systemError(error, what);
+    };
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
 
-    const Output* outputs[2] = {&options.stdoutTo, &options.stderrTo};
-    bool capturing = false;
     for (int i = 0; i < 2; ++i) {
         const int target = i + 1;
         switch (outputs[i]->kind) {
@@ -257,17 +326,11 @@ Process::Process(std::vector<std::string> argv, ProcessOptions options)
                 break;
             case Output::Kind::Capture: {
                 int ends[2];
-                if (::pipe2(ends, O_CLOEXEC) != 0) {
-                    const int error = errno;
-                    cleanUp();
-                    posix_spawn_file_actions_destroy(&actions);
-                    throw systemError(error, "pipe2");
-                }
+                if (::pipe2(ends, O_CLOEXEC) != 0) throw failure(errno, "pipe2");
                 ::fcntl(ends[0], F_SETFL, O_NONBLOCK);
                 m_state->readFd[i] = ends[0];
                 parentFds.push_back(ends[1]);
                 posix_spawn_file_actions_adddup2(&actions, ends[1], target);
-                capturing = true;
                 break;
             }
         }
@@ -276,12 +339,7 @@ Process::Process(std::vector<std::string> argv, ProcessOptions options)
         // A high close-on-exec copy first, so that no dup2 of this list overwrites the source of
         // a later one and a source equal to its target still loses close-on-exec.
         const int copy = ::fcntl(here, F_DUPFD_CLOEXEC, 100);
-        if (copy < 0) {
-            const int error = errno;
-            cleanUp();
-            posix_spawn_file_actions_destroy(&actions);
-            throw systemError(error, "cannot pass descriptor " + std::to_string(here));
-        }
+        if (copy < 0) throw failure(errno, "cannot pass descriptor " + std::to_string(here));
         parentFds.push_back(copy);
         posix_spawn_file_actions_adddup2(&actions, copy, there);
     }
@@ -315,18 +373,23 @@ Process::Process(std::vector<std::string> argv, ProcessOptions options)
                             : posix_spawnp(&pid, argv[0].c_str(), &actions, &attributes,
                                            argvPointers.data(), envPointers.data());
     posix_spawnattr_destroy(&attributes);
+    if (rc != 0) throw failure(rc, "cannot start " + argv[0]);
     posix_spawn_file_actions_destroy(&actions);
     cleanUp();
-    if (rc != 0) {
-        closeFd(m_state->readFd[0]);
-        closeFd(m_state->readFd[1]);
-        throw systemError(rc, "cannot start " + argv[0]);
-    }
     m_state->pid = pid;
+    if (throughSetpriv) waitUntilExecuted(pid);
 
     if (capturing) {
-        m_state->wakeFd = ::eventfd(0, EFD_CLOEXEC);
-        m_state->drainer = std::thread([state = m_state.get()] { state->drain(); });
+        try {
+            m_state->drainer = std::thread([state = m_state.get()] { state->drain(); });
+        } catch (...) {
+            // The child must not outlive a failed start.
+            m_state->stop(std::chrono::seconds(5));
+            closeFd(m_state->readFd[0]);
+            closeFd(m_state->readFd[1]);
+            closeFd(m_state->wakeFd);
+            throw;
+        }
     }
 }
 
@@ -344,7 +407,9 @@ Process& Process::operator=(Process&& other) noexcept {
     return *this;
 }
 
-pid_t Process::pid() const { return m_state ? m_state->pid : -1; }
+pid_t Process::pid() const {
+    return m_state ? m_state->pid : -1;
+}
 
 std::optional<ExitStatus> Process::waitExit(milliseconds timeout) {
     if (!m_state) return std::nullopt;
@@ -366,9 +431,8 @@ bool Process::waitForCaptured(Stream stream, std::string_view text, milliseconds
     if (!m_state) return false;
     const int index = stream == Stream::Stdout ? 0 : 1;
     std::unique_lock lock(m_state->mutex);
-    return m_state->changed.wait_for(lock, timeout, [&] {
-        return m_state->text[index].find(text) != std::string::npos;
-    });
+    return m_state->changed.wait_for(
+        lock, timeout, [&] { return m_state->text[index].find(text) != std::string::npos; });
 }
 
 bool isExecutableInPath(const std::string& program) {

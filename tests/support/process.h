@@ -44,7 +44,7 @@ struct Output {
     Kind kind = Kind::Inherit;
     std::string path;  // only for Kind::File
 
-    static Output inherit() { return {}; }                    // the test's own stream
+    static Output inherit() { return {}; }                   // the test's own stream
     static Output discard() { return {Kind::Discard, {}}; }  // /dev/null
     static Output toFile(std::string path) { return {Kind::File, std::move(path)}; }  // truncated
     static Output capture() { return {Kind::Capture, {}}; }  // a pipe drained into memory
@@ -63,14 +63,21 @@ struct ProcessOptions {
     // descriptor the support library opens is close-on-exec; stdin is always /dev/null.
     std::vector<std::pair<int, int>> passFds;
     // The child leads a process group of its own, so that once it has ended, stop() and waitExit()
-    // can also SIGKILL the descendants it left behind (browser helper processes, for example).
+    // also SIGKILL and reap the descendants it left behind in that group (browser helper
+    // processes, for example). For the reaping, the first Process makes the test binary a child
+    // subreaper (PR_SET_CHILD_SUBREAPER), so orphaned descendants come to it instead of PID 1.
     bool ownProcessGroup = true;
+    // A safety net for a test binary that dies without running destructors (a crash, or ctest
+    // killing it at its time limit): the child is started through setpriv --pdeathsig TERM, when
+    // setpriv (util-linux) is installed, so it receives SIGTERM once its parent goes. Linux ties
+    // this to the starting thread: start long-lived children from the test's main thread.
+    bool endWithTest = true;
 };
 
 class Process {
 public:
-    // Starts argv[0], looked up in PATH when it holds no slash. Throws std::system_error when the
-    // program cannot be started (ENOENT for a missing program).
+    // Starts argv[0], looked up in this process's PATH when it holds no slash. Throws
+    // std::system_error when the program cannot be started (ENOENT for a missing program).
     explicit Process(std::vector<std::string> argv, ProcessOptions options = {});
     ~Process();  // stop()
 

@@ -43,8 +43,7 @@ std::optional<int> readDisplayNumber(int fd, std::chrono::milliseconds timeout) 
         if (newline == std::string::npos) continue;
         int number = -1;
         const auto [end, error] = std::from_chars(text.data(), text.data() + newline, number);
-        if (error != std::errc() || end != text.data() + newline || number < 0)
-            return std::nullopt;
+        if (error != std::errc() || end != text.data() + newline || number < 0) return std::nullopt;
         return number;
     }
 }
@@ -94,7 +93,9 @@ VirtualDisplay::VirtualDisplay(VirtualDisplayOptions options) : m_options(option
     m_name = ":" + std::to_string(*number);
 }
 
-VirtualDisplay::~VirtualDisplay() { stop(); }
+VirtualDisplay::~VirtualDisplay() {
+    stop();
+}
 
 std::string VirtualDisplay::serverLog() const {
     return m_process ? m_process->captured(Stream::Stderr) : std::string();

@@ -44,7 +44,7 @@ public:
     const std::string& error() const { return m_error; }
 
     const std::string& name() const { return m_name; }  // ":3"; empty unless running()
-    int number() const { return m_number; }              // 3; -1 unless running()
+    int number() const { return m_number; }             // 3; -1 unless running()
     int width() const { return m_options.width; }
     int height() const { return m_options.height; }
     pid_t pid() const { return m_process ? m_process->pid() : -1; }

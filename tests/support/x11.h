@@ -47,6 +47,9 @@ public:
     XSession& operator=(const XSession&) = delete;
 
     _XDisplay* native() const { return m_display; }
+    // False once the connection to the server has been lost; every call is then a no-op that
+    // reports failure.
+    bool connected() const { return !m_lost; }
     // Whether the server offers XTEST; without it pressKey, typeText and click return false.
     bool hasXTest() const { return m_hasXTest; }
 
@@ -93,11 +96,9 @@ public:
     bool screenshot(XWindow window, const std::string& pngPath);
 
 private:
-    bool sendKeysym(unsigned long keysym, bool press);
-    bool captureToPng(int x, int y, int width, int height, const std::string& pngPath);
-
     _XDisplay* m_display = nullptr;
     bool m_hasXTest = false;
+    bool m_lost = false;
 };
 
 }  // namespace testsupport
