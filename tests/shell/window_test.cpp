@@ -177,6 +177,20 @@ TEST_F(MainWindowShell, EscapeClosesFromKeywordBoxOrButton) {
     }
 }
 
+TEST_F(MainWindowShell, WebViewsOpenNoDialogOfTheirOwn) {
+    auto* view = control<WebView>("超文本浏览框1");
+    bool finished = false;
+    QObject::connect(view, &QWebEngineView::loadFinished, view, [&] { finished = true; });
+    view->setHtml(
+        QStringLiteral("<script>alert(1);confirm(2);prompt(3);"
+                       "document.title=String(confirm(4))+prompt(5)</script>"));
+    ASSERT_TRUE(waitUntil([&] { return finished && view->title() == QStringLiteral("falsenull"); }))
+        << view->title().toStdString();
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+        if (top != window && top->isVisible()) ADD_FAILURE() << top->metaObject()->className();
+    }
+}
+
 // Window events of a small description, to see when the toolkit raises them.
 std::vector<std::string> raised;
 void RecordCreated() {
