@@ -64,6 +64,7 @@ void InitialiseToolkit() {
     application() = std::make_unique<QApplication>(argc, argv);
     QApplication::setApplicationName(QStringLiteral("talvimer"));
     QApplication::setQuitOnLastWindowClosed(true);
+    RegisterAccessibleWidgets();
 }
 
 void RegisterExitRoutine(void (*routine)()) {

@@ -4,6 +4,8 @@
 #include "toolkit/widgets.h"
 
 #include <qdrawutil.h>
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QBuffer>
 #include <QEvent>
 #include <QPainter>
@@ -99,7 +101,32 @@ private:
     std::map<quint64, Pending> m_pending;
 };
 
+// The status bar paints its parts itself, so a screen reader learns their texts from here.
+class StatusBarAccessible final : public QAccessibleWidget {
+public:
+    explicit StatusBarAccessible(StatusBar* bar) : QAccessibleWidget(bar, QAccessible::StatusBar) {}
+
+    QString text(QAccessible::Text kind) const override {
+        if (kind != QAccessible::Value) return QAccessibleWidget::text(kind);
+        const auto* bar = static_cast<const StatusBar*>(widget());
+        QStringList parts;
+        for (int i = 0; i < bar->partCount(); ++i) parts << bar->partText(i);
+        return parts.join(QStringLiteral(" | "));
+    }
+};
+
+QAccessibleInterface* AccessibleFor(const QString& className, QObject* object) {
+    if (className == QLatin1String("StatusBar")) {
+        if (auto* bar = qobject_cast<StatusBar*>(object)) return new StatusBarAccessible(bar);
+    }
+    return nullptr;
+}
+
 }  // namespace
+
+void RegisterAccessibleWidgets() {
+    QAccessible::installFactory(AccessibleFor);
+}
 
 void RegisterNavigationScheme() {
     QWebEngineUrlScheme scheme(navigationScheme);
@@ -120,6 +147,8 @@ void StatusBar::setPartText(int index, const QString& text) {
     if (index < 0 || index >= partCount()) return;
     m_parts[index].text = text;
     update(partRect(index));
+    QAccessibleValueChangeEvent changed(this, text);
+    QAccessible::updateAccessibility(&changed);
 }
 
 QString StatusBar::partText(int index) const {

@@ -113,5 +113,8 @@ private:
     QPoint m_reportedPosition;
 };
 
+// Lets screen readers read what the toolkit's own widgets paint.
+void RegisterAccessibleWidgets();
+
 // Registers the scheme that staged navigations use; must run before the application object.
 void RegisterNavigationScheme();

@@ -8,6 +8,7 @@
 #include "toolkit/widgets.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QKeySequence>
 #include <QLineEdit>
 #include <QPushButton>
@@ -44,6 +45,8 @@ QWidget* CreateControl(QWidget* window, const ControlDescription& control) {
         }
     }
     widget->setObjectName(QString::fromUtf8(control.name));
+    widget->setAccessibleName(QString::fromUtf8(control.name));
+    widget->setAccessibleDescription(QString::fromUtf8(control.description));
     widget->setGeometry(control.left, control.top, control.width, control.height);
     widget->setEnabled(control.enabled);
     // A web view hands its focus to its page; it must still count as a stop of the cycle.
@@ -77,6 +80,13 @@ WindowHandle CreateWindowFromDescription(const WindowDescription& description) {
     QPointer<ToolkitWindow> window = new ToolkitWindow(description);
     window->setObjectName(QString::fromUtf8(description.name));
     window->setWindowTitle(QString::fromUtf8(description.caption));
+    window->setAccessibleName(QString::fromUtf8(description.caption));
+    window->setAccessibleDescription(QString::fromUtf8(description.description));
+    if (description.icon) {
+        // The application's own icon, so the task bar and window list show it too.
+        const QIcon icon(QString::fromUtf8(description.icon));
+        QApplication::setWindowIcon(icon);
+    }
     window->setAttribute(Qt::WA_DeleteOnClose);
     window->setBackgroundRole(QPalette::Button);
     window->setAutoFillBackground(true);

@@ -34,6 +34,7 @@ struct ControlDescription {
     int textSizeLevel = 2;            // web views: 0 smallest to 4 largest
     const char* startPage = nullptr;  // web views: loaded once at creation; nullptr for none
     std::span<const StatusPartDescription> parts = {};  // status bars
+    const char* description = "";  // what the control does, for screen readers (UTF-8)
 };
 
 enum class WindowEvent { Created, PositionChanged, SizeChanged, Clicked };
@@ -46,8 +47,10 @@ struct EventBinding {
 
 struct WindowDescription {
     const char* name = "";
-    const char* caption = "";  // UTF-8
-    int width = 0;             // outer size; see CreateWindowFromDescription for the frame
+    const char* caption = "";      // UTF-8
+    const char* description = "";  // for screen readers (UTF-8)
+    const char* icon = nullptr;    // resource path of the window's icon; nullptr for none
+    int width = 0;                 // outer size; see CreateWindowFromDescription for the frame
     int height = 0;
     bool escapeCloses = false;
     std::span<const ControlDescription> controls = {};  // in stacking order, top first

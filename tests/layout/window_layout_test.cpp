@@ -149,6 +149,18 @@ TEST_F(MainWindowLayout, WidgetsCreatedLaterAreNeverMovedAndGoneOnesAreHarmless)
     EXPECT_EQ(control("相同查询")->geometry(), QRect(396, 16, 176, 48));
 }
 
+// The suite also runs with QT_SCALE_FACTOR=2: the layout works in device-independent pixels,
+// so every figure above holds whatever the device pixel ratio.
+TEST_F(MainWindowLayout, WorksInDeviceIndependentPixels) {
+    const char* scale = std::getenv("QT_SCALE_FACTOR");
+    EXPECT_DOUBLE_EQ(window->devicePixelRatioF(), scale ? std::atof(scale) : 1.0);
+    EXPECT_EQ(ClientWidth(handle), 934);
+    EXPECT_EQ(ClientHeight(handle), 588);
+    window->resize(1401, 882);
+    EXPECT_EQ(control("超文本浏览框1")->geometry(), QRect(0, 0, 1392, 756));
+    EXPECT_EQ(control("代理机构查询")->geometry(), QRect(885, 12, 156, 36));
+}
+
 TEST(ApplyLayoutBeforeCaptureTest, MovesNothing) {
     CreateProgramState();
     ApplyLayout();  // no window, empty lists, design 0 x 0

@@ -5,12 +5,14 @@
 #include "common/window_fixture.h"
 #include "toolkit/runtime.h"
 
+#include <QAccessible>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
 
 #include <array>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -175,6 +177,27 @@ TEST_F(MainWindowShell, EscapeClosesFromKeywordBoxOrButton) {
         EXPECT_TRUE(waitUntil([&] { return window.isNull(); }));
         ReleaseProgramState();
     }
+}
+
+TEST_F(MainWindowShell, ScreenReadersFindANameAndDescriptionForEveryControl) {
+    QAccessibleInterface* top = QAccessible::queryAccessibleInterface(window);
+    ASSERT_NE(top, nullptr);
+    EXPECT_EQ(top->text(QAccessible::Name).toStdString(), "Ostrevan专版-Talvimer2.0");
+    EXPECT_FALSE(top->text(QAccessible::Description).isEmpty());
+    for (const auto& description : mainWindowDescription.controls) {
+        SCOPED_TRACE(description.name);
+        QAccessibleInterface* item =
+            QAccessible::queryAccessibleInterface(control(description.name));
+        ASSERT_NE(item, nullptr);
+        EXPECT_EQ(item->text(QAccessible::Name).toStdString(), description.name);
+        EXPECT_EQ(item->text(QAccessible::Description).toStdString(), description.description);
+        EXPECT_GE(std::strlen(description.description), 6u);
+    }
+    // What the status bar paints is readable too.
+    QAccessibleInterface* bar = QAccessible::queryAccessibleInterface(control("状态条1"));
+    EXPECT_EQ(bar->role(), QAccessible::StatusBar);
+    EXPECT_TRUE(bar->text(QAccessible::Value).startsWith(QString::fromUtf8(creditLine)));
+    EXPECT_TRUE(bar->text(QAccessible::Value).contains(QStringLiteral("日")));
 }
 
 TEST_F(MainWindowShell, WebViewsOpenNoDialogOfTheirOwn) {
