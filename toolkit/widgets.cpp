@@ -218,10 +218,25 @@ QStringList SilentPage::chooseFiles(FileSelectionMode, const QStringList&, const
     return {};
 }
 
-WebView::WebView(QWidget* parent, int textSizeLevel) : QWebEngineView(parent) {
-    auto* page = new SilentPage(this);
-    setPage(page);
-    page->setZoomFactor(zoomForLevel(textSizeLevel));
+WebView::WebView(QWidget* parent, int textSizeLevel)
+    : QWidget(parent), m_textSizeLevel(textSizeLevel) {}
+
+QWebEngineView* WebView::browser() {
+    if (m_browser) return m_browser;
+    m_browser = new QWebEngineView(this);
+    auto* page = new SilentPage(m_browser);
+    m_browser->setPage(page);
+    page->setZoomFactor(zoomForLevel(m_textSizeLevel));
+    m_browser->setGeometry(rect());
+    m_browser->setFocusPolicy(focusPolicy());
+    setFocusProxy(m_browser);
+    m_browser->show();
+    return m_browser;
+}
+
+void WebView::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    if (m_browser) m_browser->setGeometry(rect());
 }
 
 double WebView::zoomForLevel(int level) {
@@ -230,14 +245,15 @@ double WebView::zoomForLevel(int level) {
 }
 
 void WebView::navigate(const std::string& url) {
+    QWebEngineView* view = browser();
     m_lastSentUrl = url;
     ++m_sendCount;
     const QByteArray bytes = QByteArray::fromStdString(url);
     const QUrl direct = QUrl::fromEncoded(bytes, QUrl::StrictMode);
     if (direct.isValid() && direct.toEncoded() == bytes) {
-        load(direct);
+        view->load(direct);
     } else {
-        load(NavigationSchemeHandler::instance()->stage(this, url));
+        view->load(NavigationSchemeHandler::instance()->stage(this, url));
     }
 }
 

@@ -7,6 +7,7 @@
 #include "toolkit/window.h"
 
 #include <QPointer>
+#include <QResizeEvent>
 #include <QWebEnginePage>
 #include <QWebEngineView>
 #include <QWidget>
@@ -65,7 +66,10 @@ protected:
                             const QStringList& acceptedMimeTypes) override;
 };
 
-class WebView final : public QWebEngineView {
+// A web-browser view: a child window that embeds a browser filling its client area. The
+// browser is made when the view is first sent somewhere, so a view that has shown nothing yet
+// costs no browser page or renderer at start-up.
+class WebView final : public QWidget {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(WebView)
 
@@ -75,13 +79,22 @@ public:
     // Sends the main frame to url with every byte kept as given.
     void navigate(const std::string& url);
 
+    // The embedded browser, made on first use with the view's text size.
+    QWebEngineView* browser();
+    bool hasBrowser() const { return m_browser != nullptr; }
+
     const std::string& lastSentUrl() const { return m_lastSentUrl; }
     int sendCount() const { return m_sendCount; }
 
     // Zoom factors for text-size levels 0 to 4; level 2 is 100 %.
     static double zoomForLevel(int level);
 
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
 private:
+    int m_textSizeLevel = 2;
+    QWebEngineView* m_browser = nullptr;
     std::string m_lastSentUrl;
     int m_sendCount = 0;
 };
