@@ -152,19 +152,20 @@ WindowHandle FindWindowNamed(std::string_view name) {
     return 0;
 }
 
-int ClientWidth(WindowHandle window) {
-    auto* widget = qobject_cast<ToolkitWindow*>(WidgetOf(window));
-    if (widget) return widget->clientSize().width();
-    QWidget* other = WidgetOf(window);
-    return other ? other->width() : 0;
+namespace {
+
+// A minimised top-level window has no client area to speak of.
+QSize ClientSize(WindowHandle window) {
+    QWidget* widget = WidgetOf(window);
+    if (auto* top = qobject_cast<ToolkitWindow*>(widget)) return top->clientSize();
+    return widget ? widget->size() : QSize(0, 0);
 }
 
-int ClientHeight(WindowHandle window) {
-    auto* widget = qobject_cast<ToolkitWindow*>(WidgetOf(window));
-    if (widget) return widget->clientSize().height();
-    QWidget* other = WidgetOf(window);
-    return other ? other->height() : 0;
-}
+}  // namespace
+
+int ClientWidth(WindowHandle window) { return ClientSize(window).width(); }
+
+int ClientHeight(WindowHandle window) { return ClientSize(window).height(); }
 
 Text GetWindowText(WindowHandle control) {
     QWidget* widget = WidgetOf(control);
