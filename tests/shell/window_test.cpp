@@ -58,6 +58,7 @@ TEST_F(MainWindowShell, OpensWithCaptionSizeAndEveryControlInPlace) {
     EXPECT_EQ(window->windowTitle().toStdString(), "Ostrevan专版-Talvimer2.0");
     EXPECT_EQ(window->size(), QSize(934, 588));
     EXPECT_TRUE(window->isVisible());
+    EXPECT_FALSE(QApplication::windowIcon().pixmap(32, 32).isNull());
 
     struct Expected {
         const char* name;
