@@ -63,6 +63,8 @@ void InitialiseToolkit() {
     static char* argv[] = {name, nullptr};
     application() = std::make_unique<QApplication>(argc, argv);
     QApplication::setApplicationName(QStringLiteral("talvimer"));
+    // Lets desktops match the window to its installed desktop entry.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.example.talvimer"));
     QApplication::setQuitOnLastWindowClosed(true);
     RegisterAccessibleWidgets();
 }

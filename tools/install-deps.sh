@@ -15,6 +15,8 @@ packages=(
   libx11-dev libxtst-dev
   xvfb xauth xdotool x11-utils imagemagick
   fonts-noto-cjk
+  desktop-file-utils appstream librsvg2-bin dpkg-dev file
+  libqt6svg6
 )
 
 missing=()
