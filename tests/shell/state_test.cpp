@@ -36,6 +36,18 @@ void* operator new(std::size_t size) {
     }
 }
 
+// Arrays go through the same pair, so that a sanitizer's own array allocator cannot bypass the
+// new handler.
+void* operator new[](std::size_t size) {
+    return ::operator new(size);
+}
+void operator delete[](void* pointer) noexcept {
+    ::operator delete(pointer);
+}
+void operator delete[](void* pointer, std::size_t) noexcept {
+    ::operator delete(pointer);
+}
+
 void operator delete(void* pointer) noexcept {
     Note(pointer);
     std::free(pointer);
