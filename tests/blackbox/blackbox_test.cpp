@@ -3,6 +3,7 @@
 
 // The real talvimer binary under a private Xvfb, its web views sent through a loopback
 // stand-in of the service, driven from outside as a user would.
+#include "common/window_spots.h"
 #include "query/query.h"
 #include "support/process.h"
 #include "support/stand_in_service.h"
@@ -21,18 +22,7 @@ using namespace testsupport;
 
 namespace {
 
-constexpr char caption[] = "Ostrevan专版-Talvimer2.0";
-
-// Where the controls are, in window coordinates: the middle of each.
-struct Spot {
-    int x, y;
-};
-constexpr Spot keywordBox = {99, 20};
-constexpr Spot identicalButton = {242, 20};
-constexpr Spot similarButton = {330, 20};
-constexpr Spot registrationButton = {426, 20};
-constexpr Spot applicantButton = {530, 20};
-constexpr Spot agencyButton = {642, 20};
+using namespace spots;
 
 std::string WithoutFragment(std::string url) {
     if (const auto hash = url.find('#'); hash != std::string::npos) url.resize(hash);

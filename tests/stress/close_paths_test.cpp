@@ -7,6 +7,7 @@
 // within 5 s of the close and leave no process behind.
 //
 // TALVIMER_STRESS_RUNS=<n> changes the number of runs of each way (20).
+#include "common/window_spots.h"
 #include "query/query.h"
 #include "support/process.h"
 #include "support/stand_in_service.h"
@@ -39,13 +40,7 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-constexpr char caption[] = "Ostrevan专版-Talvimer2.0";
-
-struct Spot {
-    int x, y;
-};
-constexpr Spot keywordBox = {99, 20};
-constexpr Spot identicalButton = {242, 20};
+using namespace spots;
 
 // How long the program may take to end after the close, and its helpers after it. Hang
 // detectors only: the measured times are printed, not judged.
