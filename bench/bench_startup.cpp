@@ -6,6 +6,7 @@
 // loads the same page, alternating in one run under a private Xvfb.
 //
 //   bench_startup [runs]      (default 10)
+#include "common/outside_in.h"
 #include "support/process.h"
 #include "support/stand_in_service.h"
 #include "support/virtual_display.h"
@@ -75,10 +76,7 @@ double TreePeakMiB(pid_t root) {
 std::optional<Sample> Measure(const std::vector<std::string>& argv, const std::string& caption,
                               VirtualDisplay& display, StandInService& service, XSession& x) {
     service.clear();
-    ProcessOptions options;
-    options.setEnvironment = {{"DISPLAY", display.name()},
-                              {"QTWEBENGINE_CHROMIUM_FLAGS", service.chromiumFlags()}};
-    options.unsetEnvironment = {"QT_QPA_PLATFORM"};
+    ProcessOptions options = outside_in::ProgramOptions(display, service);
     options.stdoutTo = Output::discard();
     options.stderrTo = Output::discard();
     const auto launched = Clock::now();
@@ -125,7 +123,7 @@ int main(int argc, char** argv) {
         std::vector<Sample> samples;
     };
     std::vector<Subject> subjects = {
-        {"talvimer", {TALVIMER_START_PAGE_PROBE}, "Ostrevan专版-Talvimer2.0", {}},
+        {"talvimer", {TALVIMER_START_PAGE_PROBE}, outside_in::caption, {}},
         {"minimal Qt WebEngine window",
          {BENCH_MINIMAL_WINDOW, startPage, "minimal"},
          "minimal",

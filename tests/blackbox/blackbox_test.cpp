@@ -3,7 +3,7 @@
 
 // The real talvimer binary under a private Xvfb, its web views sent through a loopback
 // stand-in of the service, driven from outside as a user would.
-#include "common/window_spots.h"
+#include "common/outside_in.h"
 #include "query/query.h"
 #include "support/process.h"
 #include "support/stand_in_service.h"
@@ -22,7 +22,7 @@ using namespace testsupport;
 
 namespace {
 
-using namespace spots;
+using namespace outside_in;
 
 std::string WithoutFragment(std::string url) {
     if (const auto hash = url.find('#'); hash != std::string::npos) url.resize(hash);
@@ -39,12 +39,7 @@ protected:
     }
 
     void start(const char* binary = TALVIMER_BINARY) {
-        ProcessOptions options;
-        options.setEnvironment = {{"DISPLAY", display.name()},
-                                  {"QTWEBENGINE_CHROMIUM_FLAGS", service.chromiumFlags()}};
-        options.unsetEnvironment = {"QT_QPA_PLATFORM", "WAYLAND_DISPLAY"};
-        options.stdoutTo = Output::capture();
-        options.stderrTo = Output::capture();
+        const ProcessOptions options = ProgramOptions(display, service);
         program.emplace(std::vector<std::string>{binary}, options);
         window = x->findWindow(caption, 30s);
         ASSERT_TRUE(window) << "no window; stderr: " << program->captured(Stream::Stderr);

@@ -7,7 +7,7 @@
 // within 5 s of the close and leave no process behind.
 //
 // TALVIMER_STRESS_RUNS=<n> changes the number of runs of each way (20).
-#include "common/window_spots.h"
+#include "common/outside_in.h"
 #include "query/query.h"
 #include "support/process.h"
 #include "support/stand_in_service.h"
@@ -40,7 +40,7 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-using namespace spots;
+using namespace outside_in;
 
 // How long the program may take to end after the close, and its helpers after it. Hang
 // detectors only: the measured times are printed, not judged.
@@ -223,12 +223,7 @@ protected:
     }
 
     void start() {
-        ProcessOptions options;
-        options.setEnvironment = {{"DISPLAY", display->name()},
-                                  {"QTWEBENGINE_CHROMIUM_FLAGS", service->chromiumFlags()}};
-        options.unsetEnvironment = {"QT_QPA_PLATFORM", "WAYLAND_DISPLAY"};
-        options.stdoutTo = Output::capture();
-        options.stderrTo = Output::capture();
+        const ProcessOptions options = ProgramOptions(*display, *service);
         program.emplace(std::vector<std::string>{TALVIMER_BINARY}, options);
         window = x->findWindow(caption, 30s);
         ASSERT_TRUE(window) << "no window; stderr: " << program->captured(Stream::Stderr);
