@@ -51,7 +51,6 @@ QWidget* CreateControl(QWidget* window, const ControlDescription& control) {
     widget->setEnabled(control.enabled);
     // A web view hands its focus to its page; it must still count as a stop of the cycle.
     widget->setFocusPolicy(control.takesFocus ? Qt::StrongFocus : Qt::NoFocus);
-    HandleOf(widget);
     return widget;
 }
 
