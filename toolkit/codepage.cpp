@@ -6,11 +6,17 @@
 #include <iconv.h>
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <string>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 // iconv's WCHAR_T is then one UCS-4 code point per unit, which saves glibc a conversion step.
 #if !defined(__STDC_ISO_10646__)
@@ -51,11 +57,25 @@ public:
 
     // False once the units no longer fit; nothing more is taken after that.
     bool take(const Unit* units, std::size_t count) {
-        if (count > m_capacity - m_size) return false;
+        if (!fits(count)) return false;
         if (m_output != nullptr) std::memcpy(m_output + m_size, units, count * sizeof(Unit));
         m_size += count;
         return true;
     }
+    bool take(Unit unit) {
+        if (!fits(1)) return false;
+        if (m_output != nullptr) m_output[m_size] = unit;
+        ++m_size;
+        return true;
+    }
+    bool fits(std::size_t count) const { return count <= room(); }
+    bool counting() const { return m_output == nullptr; }
+    // How many more units fit.
+    std::size_t room() const { return m_capacity - m_size; }
+    // Where the next units go, null when counting; after writing up to room() units there,
+    // skip(count) takes them.
+    Unit* next() { return m_output != nullptr ? m_output + m_size : nullptr; }
+    void skip(std::size_t count) { m_size += count; }
     int size() const { return static_cast<int>(m_size); }
 
 private:
@@ -151,51 +171,198 @@ Converter& gb18030Encoder() {
 // Each step converts into a block on the stack and hands the block to the sink whole, so the
 // inner loops write without checking the caller's buffer.
 
-bool decodeGb18030(const char* input, std::size_t length, Sink<char16_t>& sink) {
+// The two-byte characters of GB18030 that are one BMP character, as iconv decodes them, by the
+// pair's two bytes read as one little-endian 16-bit number; 0 for every other pair. Nearly
+// every character of a Chinese keyword is one of these, and one lookup both checks the pair and
+// decodes it, for a fraction of the cost of a call into iconv.
+struct PairTable {
+    char16_t units[0x10000];
+    // Every lead byte from 0x81 to this one gives one BMP character with each second byte from
+    // 0x80 to 0xFE, so a count of such pairs needs no lookup.
+    unsigned char lastCompleteLead = 0;
+
+    static unsigned index(const unsigned char* pair) { return pair[0] | pair[1] << 8; }
+};
+
+bool fillPairTable(PairTable& table) {
     Converter& decoder = gb18030Decoder();
     if (!decoder.valid()) return false;
-    wchar_t codePoints[kChunk];
-    char16_t units[2 * kChunk + 1];
-    while (length > 0) {
-        // Between characters an ASCII byte stands for itself; read here, it costs iconv nothing.
-        // Eight at a time while all eight are ASCII, which the compiler widens in one go.
-        const std::size_t limit = std::min(length, kChunk);
-        std::size_t count = 0;
-        for (std::uint64_t word; count + 8 <= limit; count += 8) {
-            std::memcpy(&word, input + count, 8);
-            if ((word & 0x8080808080808080u) != 0) break;
-            for (std::size_t i = 0; i < 8; ++i) {
-                units[count + i] = static_cast<unsigned char>(input[count + i]);
-            }
+    for (unsigned lead = 0x81; lead <= 0xFE; ++lead) {
+        for (unsigned second = 0x40; second <= 0xFE; ++second) {
+            const unsigned char pair[2] = {static_cast<unsigned char>(lead),
+                                           static_cast<unsigned char>(second)};
+            const char* input = reinterpret_cast<const char*>(pair);
+            std::size_t inputBytes = sizeof pair;
+            wchar_t codePoint = 0;
+            char* output = reinterpret_cast<char*>(&codePoint);
+            std::size_t room = sizeof codePoint;
+            const bool done = decoder.convert(input, inputBytes, output, room);
+            const bool oneUnit = done && inputBytes == 0 && room == 0 && codePoint > 0 &&
+                                 codePoint < 0x10000 && (codePoint < 0xD800 || codePoint > 0xDFFF);
+            if (oneUnit) table.units[PairTable::index(pair)] = static_cast<char16_t>(codePoint);
         }
-        while (count < limit && static_cast<unsigned char>(input[count]) < 0x80) {
-            units[count] = static_cast<char16_t>(input[count]);
-            ++count;
+    }
+    for (unsigned lead = 0x81; lead <= 0xFE; ++lead) {
+        for (unsigned second = 0x80; second <= 0xFE; ++second) {
+            if (table.units[lead | second << 8] == u'\0') return true;
         }
-        if (count > 0) {
-            if (!sink.take(units, count)) return false;
-            input += count;
-            length -= count;
-            continue;
-        }
-        char* converted = reinterpret_cast<char*>(codePoints);
-        std::size_t room = sizeof codePoints;
-        const bool done = decoder.convert(input, length, converted, room);
-        const int error = errno;
-        const auto* end = reinterpret_cast<const wchar_t*>(converted);
-        for (const wchar_t* c = codePoints; c != end; ++c) {
-            count += writeUtf16(static_cast<char32_t>(*c), units + count);
-        }
-        if (!done && error != E2BIG) {
-            // EILSEQ or EINVAL: this byte begins no character, so it alone is replaced.
-            const bool euro = static_cast<unsigned char>(*input) == 0x80;
-            units[count++] = static_cast<char16_t>(euro ? kEuro : kReplacement);
-            ++input;
-            --length;
-        }
-        if (!sink.take(units, count)) return false;
+        table.lastCompleteLead = static_cast<unsigned char>(lead);
     }
     return true;
+}
+
+// Null when iconv has no GB18030.
+const PairTable* pairTable() {
+    static PairTable table{};
+    static const bool filled = fillPairTable(table);
+    return filled ? &table : nullptr;
+}
+
+// Decodes the one character at `input` with iconv, or replaces its first byte when it begins
+// none; returns the number of bytes read, 0 when the output does not fit.
+std::size_t decodeGb18030Character(Converter& decoder, const char* input, std::size_t length,
+                                   Sink<char16_t>& sink) {
+    const char* in = input;
+    std::size_t inBytes = std::min<std::size_t>(length, 4);  // the longest character
+    wchar_t codePoint = 0;
+    char* converted = reinterpret_cast<char*>(&codePoint);
+    std::size_t room = sizeof codePoint;
+    decoder.convert(in, inBytes, converted, room);
+    if (room == 0) {
+        char16_t units[2];
+        const std::size_t count = writeUtf16(static_cast<char32_t>(codePoint), units);
+        return sink.take(units, count) ? static_cast<std::size_t>(in - input) : 0;
+    }
+    const bool euro = static_cast<unsigned char>(*input) == 0x80;
+    return sink.take(static_cast<char16_t>(euro ? kEuro : kReplacement)) ? 1 : 0;
+}
+
+#if defined(__SSE2__)
+// Whether each byte lies within the bounds of the same place, as unsigned numbers.
+[[gnu::always_inline]] inline bool withinBytes(__m128i bytes, __m128i from, __m128i to) {
+    const __m128i within = _mm_and_si128(_mm_cmpeq_epi8(_mm_max_epu8(bytes, from), bytes),
+                                         _mm_cmpeq_epi8(_mm_min_epu8(bytes, to), bytes));
+    return _mm_movemask_epi8(within) == 0xFFFF;
+}
+
+// Sixteen ASCII bytes as sixteen units at `out`.
+[[gnu::always_inline]] inline void widenSixteen(__m128i block, char16_t* out) {
+    const __m128i zero = _mm_setzero_si128();
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi8(block, zero));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8), _mm_unpackhi_epi8(block, zero));
+}
+#endif
+
+// The loop keeps its position and output in locals, which the compiler holds in registers; one
+// copy counts, the other writes.
+template <bool kWrites>
+bool decodeGb18030(const PairTable& table, const char* input, std::size_t length,
+                   Sink<char16_t>& sink) {
+    Converter& decoder = gb18030Decoder();
+    const auto* bytes = reinterpret_cast<const unsigned char*>(input);
+    std::size_t pos = 0;
+    while (pos < length) {
+        // Runs of plain characters, as long as the output has room for each: a two-byte
+        // character comes from the table, an ASCII byte stands for itself.
+        char16_t* out = sink.next();
+        const std::size_t room = sink.room();
+        std::size_t count = 0;
+#if defined(__SSE2__)
+        // The bounds of pairs that are surely one BMP character each.
+        const __m128i completeFrom = _mm_set1_epi16(static_cast<short>(0x8081));
+        const __m128i completeTo =
+            _mm_set1_epi16(static_cast<short>(0xFE00 | table.lastCompleteLead));
+#endif
+        while (pos < length && count < room) {
+#if defined(__SSE2__)
+            // Sixteen bytes at a time. A block all of ASCII or all of two-byte characters, the
+            // common cases, takes a fixed step, so the next load can start before this block's
+            // bits are known; in a block that mixes kinds, the run that begins it goes in one
+            // step.
+            if (length - pos >= 16 && room - count >= 16) {
+                const __m128i block =
+                    _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + pos));
+                const unsigned high = static_cast<unsigned>(_mm_movemask_epi8(block));
+                if (high == 0) {
+                    if constexpr (kWrites) widenSixteen(block, out + count);
+                    count += 16;
+                    pos += 16;
+                    continue;
+                }
+                if (high == 0xFFFF) {
+                    bool found = true;
+                    if constexpr (kWrites) {
+                        // Written before they are known good; without `found` they are
+                        // written over.
+#pragma GCC unroll 8
+                        for (std::size_t i = 0; i < 8; ++i) {
+                            const char16_t unit =
+                                table.units[PairTable::index(bytes + pos + 2 * i)];
+                            out[count + i] = unit;
+                            found &= unit != u'\0';
+                        }
+                    } else if (!withinBytes(block, completeFrom, completeTo)) {
+                        for (std::size_t i = 0; i < 8; ++i) {
+                            found &= table.units[PairTable::index(bytes + pos + 2 * i)] != u'\0';
+                        }
+                    }
+                    if (found) {
+                        count += 8;
+                        pos += 16;
+                        continue;
+                    }
+                }
+                if ((high & 1) == 0) {
+                    // All sixteen are widened; the units past the run are written over next.
+                    const auto run = static_cast<std::size_t>(std::countr_zero(high));
+                    if constexpr (kWrites) widenSixteen(block, out + count);
+                    count += run;
+                    pos += run;
+                    continue;
+                }
+                // Bytes with the high bit set, taken in pairs, are two-byte characters when the
+                // table has them.
+                const auto pairs = static_cast<std::size_t>(std::countr_zero(~high)) / 2;
+                std::size_t found = 0;
+                for (; found < pairs; ++found) {
+                    const char16_t unit = table.units[PairTable::index(bytes + pos + 2 * found)];
+                    if (unit == u'\0') break;
+                    if constexpr (kWrites) out[count + found] = unit;
+                }
+                count += found;
+                pos += 2 * found;
+                if (found > 0) continue;
+            }
+#endif
+            if (bytes[pos] < 0x80) {
+                if constexpr (kWrites) out[count] = bytes[pos];
+                ++count;
+                ++pos;
+                continue;
+            }
+            if (length - pos < 2) break;
+            const char16_t unit = table.units[PairTable::index(bytes + pos)];
+            if (unit == u'\0') break;
+            if constexpr (kWrites) out[count] = unit;
+            ++count;
+            pos += 2;
+        }
+        sink.skip(count);
+        if (pos == length) break;
+        // Anything else, one character at a time: iconv's four-byte characters, bytes that
+        // begin none, and the last characters when the output is nearly full.
+        const std::size_t read = decodeGb18030Character(decoder, input + pos, length - pos, sink);
+        if (read == 0) return false;
+        pos += read;
+    }
+    return true;
+}
+
+bool decodeGb18030(const char* input, std::size_t length, Sink<char16_t>& sink) {
+    const PairTable* table = pairTable();
+    if (table == nullptr) return false;
+    return sink.counting() ? decodeGb18030<false>(*table, input, length, sink)
+                           : decodeGb18030<true>(*table, input, length, sink);
 }
 
 bool decodeUtf8(const char* input, std::size_t length, Sink<char16_t>& sink) {
@@ -250,10 +417,6 @@ bool decodeUtf8(const char* input, std::size_t length, Sink<char16_t>& sink) {
     return true;
 }
 
-// `length` kTerminated reads up to and including the first NUL unit, which spares a separate
-// pass to find it.
-constexpr std::size_t kTerminated = SIZE_MAX;
-
 bool encodeGb18030(const char16_t* input, std::size_t length, const char* defaultChar,
                    bool& usedDefaultChar, Sink<char>& sink) {
     Converter& encoder = gb18030Encoder();
@@ -262,15 +425,12 @@ bool encodeGb18030(const char16_t* input, std::size_t length, const char* defaul
     char bytes[4 * kChunk];
     wchar_t codePoints[kChunk];
     std::size_t pos = 0;
-    bool ended = false;
-    while (!ended && pos < length) {
+    while (pos < length) {
         // Surrogates are paired here, so iconv sees only code points and fails only on those
         // GB18030 cannot hold.
         std::size_t count = 0;
-        while (!ended && pos < length && count < kChunk) {
-            const char32_t codePoint = nextCodePoint(input, length, pos);
-            codePoints[count++] = static_cast<wchar_t>(codePoint);
-            ended = codePoint == 0 && length == kTerminated;
+        while (pos < length && count < kChunk) {
+            codePoints[count++] = static_cast<wchar_t>(nextCodePoint(input, length, pos));
         }
         const char* in = reinterpret_cast<const char*>(codePoints);
         std::size_t inBytes = count * sizeof(wchar_t);
@@ -290,39 +450,178 @@ bool encodeGb18030(const char16_t* input, std::size_t length, const char* defaul
     return true;
 }
 
-bool encodeUtf8(const char16_t* input, std::size_t length, Sink<char>& sink) {
-    // At most three bytes a unit; a pair that starts in the block may end one unit past it.
-    char bytes[3 * kChunk + 4];
+// The number of bytes of the UTF-8 form of input[0, length).
+std::size_t utf8Length(const char16_t* input, std::size_t length) {
+    std::size_t bytes = 0;
     std::size_t pos = 0;
-    bool ended = false;
-    while (!ended && pos < length) {
-        const std::size_t stop = length - pos > kChunk ? pos + kChunk : length;
+#if defined(__SSE2__)
+    // Eight units at a time while none is a surrogate: each takes one byte, one more from U+0080
+    // and one more from U+0800. The per-lane sums are added up before they can overflow.
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i from80 = _mm_set1_epi16(static_cast<short>(0xFF80));
+    const __m128i from800 = _mm_set1_epi16(static_cast<short>(0xF800));
+    const __m128i surrogate = _mm_set1_epi16(static_cast<short>(0xD800));
+    while (length - pos >= 8) {
+        __m128i extra = zero;
+        std::size_t blocks = 0;
+        for (; blocks < 0x4000 && length - pos >= 8; ++blocks, pos += 8) {
+            const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(input + pos));
+            const __m128i high = _mm_and_si128(units, from800);
+            if (_mm_movemask_epi8(_mm_cmpeq_epi16(high, surrogate)) != 0) break;
+            // Lanes are -1 where the comparison holds; subtracting them counts.
+            extra = _mm_sub_epi16(extra, _mm_cmpeq_epi16(_mm_and_si128(units, from80), zero));
+            extra = _mm_sub_epi16(extra, _mm_cmpeq_epi16(high, zero));
+        }
+        // `extra` counted the units below U+0080 and below U+0800; each of the others adds one.
+        alignas(16) std::uint16_t lanes[8];
+        _mm_store_si128(reinterpret_cast<__m128i*>(lanes), extra);
+        std::size_t below = 0;
+        for (const std::uint16_t lane : lanes) below += lane;
+        bytes += 8 * blocks + (16 * blocks - below);
+        if (blocks == 0x4000) continue;
+        if (length - pos < 8) break;
+        // A surrogate among the next eight units: those go one character at a time.
+        for (const std::size_t stop = pos + 8; pos < stop;) {
+            char spare[4];
+            bytes += writeUtf8(nextCodePoint(input, length, pos), spare);
+        }
+    }
+#endif
+    while (pos < length) {
+        char spare[4];
+        bytes += writeUtf8(nextCodePoint(input, length, pos), spare);
+    }
+    return bytes;
+}
+
+#if defined(__SSE2__)
+// Two bits for each of the eight units, set when it is from U+0800 and not a surrogate: three
+// bytes in UTF-8.
+[[gnu::always_inline]] inline unsigned threeByteUtf8(__m128i units) {
+    const __m128i top = _mm_and_si128(units, _mm_set1_epi16(static_cast<short>(0xF800)));
+    const __m128i other =
+        _mm_or_si128(_mm_cmpeq_epi16(top, _mm_setzero_si128()),
+                     _mm_cmpeq_epi16(top, _mm_set1_epi16(static_cast<short>(0xD800))));
+    return ~static_cast<unsigned>(_mm_movemask_epi8(other)) & 0xFFFF;
+}
+
+// In each 64-bit lane of two 32-bit values of three bytes each, moves the upper one's bytes down
+// next to the lower one's: six bytes, then zeros.
+[[gnu::always_inline]] inline __m128i packThreeByteValues(__m128i values) {
+    const __m128i lower = _mm_and_si128(values, _mm_set1_epi64x(0xFFFFFF));
+    const __m128i upper = _mm_and_si128(_mm_srli_epi64(values, 8), _mm_set1_epi64x(0xFFFFFF000000));
+    return _mm_or_si128(lower, upper);
+}
+
+// Stores the 32-bit values, three bytes each, as twelve bytes at `out`; writes four bytes more,
+// which the next store or the caller overwrites.
+[[gnu::always_inline]] inline void storeThreeByteValues(__m128i values, char* out) {
+    const __m128i packed = packThreeByteValues(values);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out), packed);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 6), _mm_unpackhi_epi64(packed, packed));
+}
+
+// Writes the eight units, right for those below U+0080, as eight bytes at `out`.
+[[gnu::always_inline]] inline void storeAsciiUtf8(__m128i units, char* out) {
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(units, units));
+}
+
+// Writes each of the eight units as three bytes of UTF-8, right for those threeByteUtf8() marks,
+// at `out`, and up to two bytes more, which the caller overwrites.
+[[gnu::always_inline]] inline void storeThreeByteUtf8(__m128i units, char* out) {
+    const __m128i mask3F = _mm_set1_epi16(0x3F);
+    const __m128i lead = _mm_or_si128(_mm_srli_epi16(units, 12), _mm_set1_epi16(0xE0));
+    const __m128i middle =
+        _mm_or_si128(_mm_and_si128(_mm_srli_epi16(units, 6), mask3F), _mm_set1_epi16(0x80));
+    const __m128i last = _mm_or_si128(_mm_and_si128(units, mask3F), _mm_set1_epi16(0x80));
+    const __m128i firstTwo = _mm_or_si128(lead, _mm_slli_epi16(middle, 8));
+    storeThreeByteValues(_mm_unpacklo_epi16(firstTwo, last), out);
+    storeThreeByteValues(_mm_unpackhi_epi16(firstTwo, last), out + 12);
+}
+#endif
+
+bool encodeUtf8(const char16_t* input, std::size_t length, Sink<char>& sink) {
+    if (sink.counting()) {
+        const std::size_t bytes = utf8Length(input, length);
+        if (!sink.fits(bytes)) return false;
+        sink.skip(bytes);
+        return true;
+    }
+    std::size_t pos = 0;
+    while (pos < length) {
+        // While there is room for the longest step, the loop writes unchecked; its position and
+        // output stay in registers.
+        char* out = sink.next();
+        const std::size_t room = sink.room();
         std::size_t count = 0;
-        while (pos < stop) {
+        while (pos < length && room - count >= 32) {
             const char16_t unit = input[pos];
-            if (unit < 0x80) {
-                bytes[count++] = static_cast<char>(unit);
-                ++pos;
-                if (unit == 0 && length == kTerminated) {
-                    ended = true;
-                    break;
+#if defined(__SSE2__)
+            // Eight units at a time. A block all of ASCII or all of units that take three
+            // bytes, as Han characters do, takes a fixed step, so the next load can start before
+            // this block's bits are known; in a block that mixes kinds, the run that begins it
+            // goes in one step. All eight are stored each time; bytes past the run are written
+            // over next.
+            if (length - pos >= 8) {
+                const __m128i units =
+                    _mm_loadu_si128(reinterpret_cast<const __m128i*>(input + pos));
+                const __m128i above7F =
+                    _mm_and_si128(units, _mm_set1_epi16(static_cast<short>(0xFF80)));
+                // Two bits a unit.
+                const unsigned ascii = static_cast<unsigned>(
+                    _mm_movemask_epi8(_mm_cmpeq_epi16(above7F, _mm_setzero_si128())));
+                if (ascii == 0xFFFF) {
+                    storeAsciiUtf8(units, out + count);
+                    count += 8;
+                    pos += 8;
+                    continue;
                 }
+                const unsigned threeBytes = threeByteUtf8(units);
+                if (threeBytes == 0xFFFF) {
+                    storeThreeByteUtf8(units, out + count);
+                    count += 24;
+                    pos += 8;
+                    continue;
+                }
+                if (ascii & 1) {
+                    const auto run = static_cast<std::size_t>(std::countr_zero(~ascii)) / 2;
+                    storeAsciiUtf8(units, out + count);
+                    count += run;
+                    pos += run;
+                    continue;
+                }
+                if (threeBytes & 1) {
+                    const auto run = static_cast<std::size_t>(std::countr_zero(~threeBytes)) / 2;
+                    storeThreeByteUtf8(units, out + count);
+                    count += 3 * run;
+                    pos += run;
+                    continue;
+                }
+            }
+#endif
+            if (unit < 0x80) {
+                out[count++] = static_cast<char>(unit);
+                ++pos;
             } else if (unit < 0x800) {
-                bytes[count] = static_cast<char>(0xC0 | (unit >> 6));
-                bytes[count + 1] = static_cast<char>(0x80 | (unit & 0x3F));
+                out[count] = static_cast<char>(0xC0 | (unit >> 6));
+                out[count + 1] = static_cast<char>(0x80 | (unit & 0x3F));
                 count += 2;
                 ++pos;
             } else if (unit < 0xD800 || unit > 0xDFFF) {
-                bytes[count] = static_cast<char>(0xE0 | (unit >> 12));
-                bytes[count + 1] = static_cast<char>(0x80 | ((unit >> 6) & 0x3F));
-                bytes[count + 2] = static_cast<char>(0x80 | (unit & 0x3F));
+                out[count] = static_cast<char>(0xE0 | (unit >> 12));
+                out[count + 1] = static_cast<char>(0x80 | ((unit >> 6) & 0x3F));
+                out[count + 2] = static_cast<char>(0x80 | (unit & 0x3F));
                 count += 3;
                 ++pos;
             } else {
-                count += writeUtf8(nextCodePoint(input, length, pos), bytes + count);
+                count += writeUtf8(nextCodePoint(input, length, pos), out + count);
             }
         }
-        if (!sink.take(bytes, count)) return false;
+        sink.skip(count);
+        if (pos == length) break;
+        // The last bytes of a full buffer, one character at a time.
+        char bytes[4];
+        if (!sink.take(bytes, writeUtf8(nextCodePoint(input, length, pos), bytes))) return false;
     }
     return true;
 }
@@ -353,8 +652,9 @@ int WideCharToMultiByte(unsigned codePage, std::uint32_t flags, const char16_t* 
         inputLength < -1 || outputBytes < 0 || (outputBytes > 0 && output == nullptr)) {
         return 0;
     }
-    const std::size_t length =
-        inputLength == -1 ? kTerminated : static_cast<std::size_t>(inputLength);
+    // -1 converts the terminator too, and nothing after it.
+    const std::size_t length = inputLength == -1 ? std::char_traits<char16_t>::length(input) + 1
+                                                 : static_cast<std::size_t>(inputLength);
     Sink<char> sink(output, outputBytes);
     bool used = false;
     const bool converted =

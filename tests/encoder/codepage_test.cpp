@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -264,6 +266,72 @@ TEST(WideCharToMultiByte, characterGb18030CannotHold_becomesDefaultCharacter) {
     EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, units.c_str(), -1, out, sizeof out, nullptr, &used),
               8);
     EXPECT_FALSE(used);
+}
+
+// Runs of one kind of character go through the conversions many at a time, mixed ones one at a
+// time; a long text must convert exactly as its characters do one by one, and the buffer size
+// must hold wherever a run ends.
+TEST(CodePageConversion, longTexts_convertAsTheirCharactersDoOneByOne) {
+    const struct {
+        std::string gb18030;
+        std::u16string units;
+    } pieces[] = {
+        {"a", u"a"},
+        {"\x7F", u"\x7F"},
+        {"\xBA\xE9", u"洪"},
+        {"\xFE\xFE", u"\uE4C5"},              // the last two-byte character, private use
+        {"\x81\x40", u"丂"},                  // a second byte below 0x80
+        {"\x94\x39\xFC\x36", u"\U0001F600"},  // four bytes, a surrogate pair
+        {"\x81\x30\x81\x30", u"\u0080"},      // four bytes, one unit
+        {"\x80", u"€"},
+        {"\xFF", u"\uFFFD"},
+    };
+    // Long runs of each kind, short runs of each, and random mixes; a fixed sequence.
+    std::uint32_t seed = 2026;
+    auto next = [&seed](std::uint32_t bound) {
+        seed = seed * 1664525u + 1013904223u;
+        return (seed >> 8) % bound;
+    };
+    for (int text = 0; text < 300; ++text) {
+        SCOPED_TRACE("text " + std::to_string(text));
+        std::string bytes;
+        std::u16string units;
+        const auto kinds = static_cast<std::uint32_t>(text < 100 ? 1 : text < 200 ? 3 : 9);
+        const std::uint32_t first = next(std::size(pieces));
+        const std::uint32_t length = next(120);
+        for (std::uint32_t i = 0; i < length; ++i) {
+            const auto& piece = pieces[(first + next(kinds)) % std::size(pieces)];
+            bytes += piece.gb18030;
+            units += piece.units;
+        }
+        if (units.empty()) continue;
+        EXPECT_TRUE(decode(CP_GBK, bytes) == units);
+        const std::u16string terminated = decode(CP_GBK, bytes + '\0');
+        EXPECT_TRUE(terminated == units + u'\0');
+
+        const int size = static_cast<int>(units.size());
+        std::u16string shortUnits(units.size(), kSentinel);
+        EXPECT_EQ(MultiByteToWideChar(CP_GBK, 0, bytes.data(), static_cast<int>(bytes.size()),
+                                      shortUnits.data(), size - 1),
+                  0);
+        EXPECT_EQ(shortUnits.back(), kSentinel) << "wrote past the size";
+
+        // UTF-8 the other way, from the same units; the UTF-8 of each piece by itself is known
+        // from the small cases.
+        std::string utf8;
+        for (std::size_t i = 0; i < units.size();) {
+            const bool pair = units[i] >= 0xD800 && units[i] <= 0xDBFF;
+            utf8 += encode(CP_UTF8, units.substr(i, pair ? 2 : 1));
+            i += pair ? 2 : 1;
+        }
+        EXPECT_EQ(encode(CP_UTF8, units), utf8);
+        std::string shortBytes(utf8.size(), '#');
+        EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, units.data(), size, shortBytes.data(),
+                                      static_cast<int>(utf8.size()) - 1, nullptr, nullptr),
+                  0);
+        EXPECT_EQ(shortBytes.back(), '#') << "wrote past the size";
+        EXPECT_TRUE(decode(CP_UTF8, utf8) == units);
+    }
 }
 
 // Every code point in one text, so the conversions also cross their internal chunks at every

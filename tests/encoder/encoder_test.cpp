@@ -47,12 +47,18 @@ TEST(EncodeKeyword, describedExamples) {
 }
 
 TEST(EncodeKeyword, everyAsciiByte_isEscapedWithUpperCaseDigits) {
+    Text all;
+    Text allEscaped;
     for (int byte = 0x01; byte < 0x80; ++byte) {
         char expected[4];
         std::snprintf(expected, sizeof expected, "%%%02X", byte);
         SCOPED_TRACE(expected);
         EXPECT_EQ(EncodeKeyword(Text(1, static_cast<char>(byte))), expected);
+        all += static_cast<char>(byte);
+        allEscaped += expected;
     }
+    // Together, they are escaped many at a time.
+    EXPECT_EQ(EncodeKeyword(all), allEscaped);
 }
 
 TEST(EncodeKeyword, writesThreeCharactersPerUtf8Byte) {
