@@ -118,16 +118,22 @@ Text EncodeKeyword(const Text& keyword) {
     const Text utf8 = TextToUtf8(keyword);
     const auto* bytes = reinterpret_cast<const unsigned char*>(utf8.data());
     const std::size_t size = utf8.size();
-    // One byte of room past the end, for the table's four-byte copies; the next escape writes
-    // over each spare byte.
-    Text encoded(3 * size + 1, '\0');
-    char* out = encoded.data();
-    const std::size_t escaped = canEscapeBlocks() ? escapeBlocks(bytes, size, out) : 0;
-    out += 3 * escaped;
-    for (std::size_t i = escaped; i < size; ++i, out += 3) {
-        std::memcpy(out, kEscapes.text[bytes[i]], 4);
+    Text encoded;
+    encoded.reserve(3 * size);
+    // The escapes are written to a block on the stack and appended from there: a string cannot
+    // grow without first filling what it grows by, and the output is too large for the cache
+    // to hide writing it twice. The block has a spare byte for the table's four-byte copies.
+    constexpr std::size_t kBlock = 1024;
+    char block[3 * kBlock + 1];
+    const bool blocks = canEscapeBlocks();
+    for (std::size_t start = 0; start < size; start += kBlock) {
+        const std::size_t count = std::min(kBlock, size - start);
+        const std::size_t escaped = blocks ? escapeBlocks(bytes + start, count, block) : 0;
+        for (std::size_t i = escaped; i < count; ++i) {
+            std::memcpy(block + 3 * i, kEscapes.text[bytes[start + i]], 4);
+        }
+        encoded.append(block, 3 * count);
     }
-    encoded.resize(3 * size);
     return encoded;
 }
 
